@@ -235,3 +235,39 @@ TEST_F(MergeFiles, UnwritableOutputIsNotCreated) {
 #endif
 
 } // namespace
+
+#ifdef _WIN32
+namespace windows {
+
+using namespace harness;
+
+class Wildcards : public TempDirTest {};
+
+// The start-up code replaces a pattern by the matching names, sorted without regard to case.
+TEST_F(Wildcards, PatternExpandsToSortedNames) {
+  make_files(dir, {{"p1.bin", "one"}, {"P2.bin", "two"}, {"q.bin", "other"}});
+  const Result result = run_command_line(tool(), "p*.bin out.bin", dir);
+  EXPECT_EQ(result,
+            (Result{0,
+                    console(begin_line() + summary_line("p1.bin", "P2.bin", "out.bin") +
+                            progress_line(0, "p1.bin") + progress_line(1, "P2.bin") + end_line()),
+                    ""}));
+  EXPECT_TRUE(holds(dir, (Files{{"out.bin", "onetwo"}, {"q.bin", "other"}})));
+}
+
+TEST_F(Wildcards, PatternMatchingNothingStaysAsTyped) {
+  make_files(dir, {{"a.bin", "A"}});
+  const Result short_line = run_command_line(tool(), "z*.bin out.bin", dir);
+  EXPECT_EQ(short_line,
+            (Result{2, console(begin_line() + "[ERROR] input parameter num error, argc = 3\r\n"),
+                    console("usage: parse_bin FIRST_INPUT SECOND_INPUT OUTPUT\n")}));
+  const Result literal = run_command_line(tool(), "a.bin z?.bin out.bin", dir);
+  EXPECT_EQ(literal, (Result{1,
+                             console(begin_line() + summary_line("a.bin", "z?.bin", "out.bin") +
+                                     progress_line(0, "a.bin") + "fopen z?.bin failed\r\n"),
+                             ""}));
+  EXPECT_TRUE(holds(dir, (Files{{"out.bin", "A"}})));
+}
+
+} // namespace windows
+#endif
