@@ -12,7 +12,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -146,13 +149,11 @@ Result run(const std::string &program, const std::vector<std::string> &args, con
   return run_windows(program, tail, cwd);
 }
 #else
-Result run(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd) {
-  const fs::path out_path = unique_temp("parse_bin-out");
-  const fs::path err_path = unique_temp("parse_bin-err");
+pid_t start(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd,
+            std::uint64_t file_size_limit, const fs::path &out_path, const fs::path &err_path) {
+  std::vector<std::string> copies{program};
+  copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char *> argv;
-  std::string argv0 = program;
-  argv.push_back(argv0.data());
-  std::vector<std::string> copies(args);
   for (std::string &arg : copies) {
     argv.push_back(arg.data());
   }
@@ -170,17 +171,34 @@ Result run(const std::string &program, const std::vector<std::string> &args, con
         chdir(cwd.c_str()) != 0) {
       _exit(126);
     }
+    if (file_size_limit != 0) {
+      // Writes past the limit then fail with EFBIG instead of ending the process.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{file_size_limit, file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+Finished finish(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
     if (errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(), "waitpid");
+      throw std::system_error(errno, std::generic_category(), "wait4");
     }
   }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
+}
+
+Result run(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd) {
+  const fs::path out_path = unique_temp("parse_bin-out");
+  const fs::path err_path = unique_temp("parse_bin-err");
   Result result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.status = finish(start(program, args, cwd, 0, out_path, err_path)).status;
   result.out = read_file(out_path);
   result.err = read_file(err_path);
   fs::remove(out_path);

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
 namespace harness {
 
 namespace fs = std::filesystem;
@@ -33,6 +37,22 @@ std::string merge_driver(); // calls merge with any input count
 
 // Runs `program` with `args` (argv[1] onwards) in directory `cwd`, standard input empty.
 Result run(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd);
+
+#ifndef _WIN32
+// Starts `program` with `args` in `cwd`, standard input empty and the other two streams
+// going to the named files. A `file_size_limit` other than 0 caps every file the program
+// writes, so that it meets a full disk there.
+pid_t start(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd,
+            std::uint64_t file_size_limit = 0, const fs::path &out_path = "/dev/null",
+            const fs::path &err_path = "/dev/null");
+
+struct Finished {
+  int status;        // as in Result
+  long peak_rss_kib; // the program's peak resident memory
+};
+// Waits for a program that `start` started.
+Finished finish(pid_t pid);
+#endif
 
 #ifdef _WIN32
 // Runs `program` with a command line tail exactly as typed, so that the start-up code
