@@ -154,6 +154,7 @@ pid_t start(const std::string &program, const std::vector<std::string> &args, co
   std::vector<std::string> copies{program};
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char *> argv;
+  argv.reserve(copies.size() + 1);
   for (std::string &arg : copies) {
     argv.push_back(arg.data());
   }
@@ -324,8 +325,11 @@ std::string describe(const std::string &content) {
 std::string random_bytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
-  for (char &c : bytes) {
-    c = static_cast<char>(generator() & 0xFFU);
+  for (std::size_t i = 0; i < size; i += 4) {
+    const std::uint32_t word = generator();
+    for (std::size_t k = 0; k < 4 && i + k < size; ++k) {
+      bytes[i + k] = static_cast<char>((word >> (8 * k)) & 0xFFU);
+    }
   }
   return bytes;
 }
