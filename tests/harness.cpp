@@ -37,6 +37,14 @@ fs::path unique_temp(const std::string &stem) {
          (stem + "-" + std::to_string(pid) + "-" + std::to_string(counter++));
 }
 
+// What a finished program left in its two capture files, which are then removed.
+Result collect(int status, const fs::path &out_path, const fs::path &err_path) {
+  Result result{status, read_file(out_path), read_file(err_path)};
+  fs::remove(out_path);
+  fs::remove(err_path);
+  return result;
+}
+
 // The programs' paths as CMake gave them; under Wine a Unix path is reached through Z:.
 std::string program_path(const char *built) {
   std::string path = built;
@@ -97,7 +105,6 @@ Result run_windows(const std::string &program, const std::string &tail, const fs
   PROCESS_INFORMATION process{};
   std::string command_line = quote(program) + (tail.empty() ? "" : " " + tail);
   const std::string directory = cwd.string();
-  Result result;
   if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      directory.c_str(), &startup, &process) == 0) {
     throw std::runtime_error("cannot start " + program);
@@ -105,17 +112,12 @@ Result run_windows(const std::string &program, const std::string &tail, const fs
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
-  result.status = static_cast<int>(code);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   CloseHandle(out);
   CloseHandle(err);
   CloseHandle(in);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
-  return result;
+  return collect(static_cast<int>(code), out_path, err_path);
 }
 #endif
 
@@ -198,13 +200,8 @@ Finished finish(pid_t pid) {
 Result run(const std::string &program, const std::vector<std::string> &args, const fs::path &cwd) {
   const fs::path out_path = unique_temp("parse_bin-out");
   const fs::path err_path = unique_temp("parse_bin-err");
-  Result result;
-  result.status = finish(start(program, args, cwd, 0, out_path, err_path)).status;
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
-  return result;
+  return collect(finish(start(program, args, cwd, 0, out_path, err_path)).status, out_path,
+                 err_path);
 }
 #endif
 
