@@ -7,7 +7,8 @@
 # them costs nothing and the page cache stays warm), flushes the machine's dirty pages
 # first, and alternates the order of the contenders. Prints the median wall time of each,
 # the median of the per-round ratios of parse_bin to each peer, and parse_bin's peak
-# resident memory (from /usr/bin/time).
+# resident memory (from /usr/bin/time). PARSE_BIN=path times another build of the tool;
+# BENCH_VERBOSE=1 also prints every round's times.
 set -euo pipefail
 size_mib=${1:-256}
 rounds=${2:-5}
@@ -58,6 +59,7 @@ for ((round = 0; round < rounds; round++)); do
   done
 done
 rm -f a b out rss
+[ -n "${BENCH_VERBOSE:-}" ] && for name in "${contenders[@]}"; do echo "$name: ${times[$name]}(us)"; done
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 ratios() { paste -d' ' <(echo "${times[parse_bin]}" | tr ' ' '\n' | grep .) \
