@@ -80,14 +80,32 @@ int kill_after(const std::string &program, const std::vector<std::string> &args,
   return finish(pid).status;
 }
 
-std::chrono::microseconds time_one_run(const std::string &program,
-                                       const std::vector<std::string> &args, const fs::path &dir) {
+constexpr int trials = 40;
+
+// Times one whole run on freshly laid-out files, then kills `trials` runs, each on fresh
+// files, at seeded random moments up to a little past that time, and checks `intact(status)`
+// after each. Returns how many runs the kill ended (the others had finished).
+template <typename LayOut, typename Intact>
+int interrupt(const std::string &program, const std::vector<std::string> &args, const fs::path &dir,
+              std::uint32_t seed, LayOut lay_out, Intact intact) {
+  lay_out();
   const auto begin = Clock::now();
   EXPECT_EQ(finish(start(program, args, dir)).status, 0);
-  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
-}
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
 
-constexpr int trials = 40;
+  std::mt19937 random(seed);
+  int killed = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    lay_out();
+    const auto delay = std::chrono::microseconds(random() % (whole.count() * 6 / 5 + 1));
+    const int status = kill_after(program, args, dir, delay);
+    killed += status == 128 + SIGKILL ? 1 : 0;
+    EXPECT_TRUE(intact(status)) << "trial " << trial << ", killed after " << delay.count()
+                                << " us of a " << whole.count() << " us run";
+  }
+  EXPECT_GT(killed, 0);
+  return killed;
+}
 
 class Interrupted : public TempDirTest {};
 
@@ -100,25 +118,14 @@ TEST_F(Interrupted, AppendKilledAtRandomMomentsLosesNothing) {
       write_file(dir / input.name, input.content);
     }
   };
-  const std::vector<std::string> args{"a.bin", "b.bin", "out.bin"};
-  lay_out();
-  const auto whole = time_one_run(tool(), args, dir);
-
-  std::mt19937 random(6);
-  int killed = 0;
   int first_taken = 0;
-  for (int trial = 0; trial < trials; ++trial) {
-    lay_out();
-    const auto delay = std::chrono::microseconds(random() % (whole.count() * 6 / 5 + 1));
-    const int status = kill_after(tool(), args, dir, delay);
-    killed += status == 128 + SIGKILL ? 1 : 0;
+  auto intact = [&](int status) {
     first_taken += fs::exists(dir / "a.bin") ? 0 : 1;
-    ASSERT_TRUE(nothing_lost(dir, inputs, "out.bin", status))
-        << "trial " << trial << ", killed after " << delay.count() << " us";
-  }
-  std::cout << "append: " << trials << " trials over a " << whole.count() << " us run; killed "
-            << killed << ", first input already taken in " << first_taken << "\n";
-  EXPECT_GT(killed, 0);
+    return nothing_lost(dir, inputs, "out.bin", status);
+  };
+  const int killed = interrupt(tool(), {"a.bin", "b.bin", "out.bin"}, dir, 6, lay_out, intact);
+  std::cout << "append: " << trials << " trials, " << killed << " killed, first input already "
+            << "taken in " << first_taken << "\n";
 }
 
 TEST_F(Interrupted, SplitKilledAtRandomMomentsLosesNothing) {
@@ -132,23 +139,15 @@ TEST_F(Interrupted, SplitKilledAtRandomMomentsLosesNothing) {
     fs::remove(dir / "b.bin");
     write_file(dir / "src.bin", source);
   };
-  const std::vector<std::string> args{"16", "src.bin", "h.bin", "b.bin"};
-  lay_out();
-  const auto whole = time_one_run(split_driver(), args, dir);
-
-  std::mt19937 random(7);
-  int killed = 0;
-  for (int trial = 0; trial < trials; ++trial) {
-    lay_out();
-    const auto delay = std::chrono::microseconds(random() % (whole.count() * 6 / 5 + 1));
-    const int status = kill_after(split_driver(), args, dir, delay);
-    killed += status == 128 + SIGKILL ? 1 : 0;
-    ASSERT_TRUE(nothing_lost_in_split(dir, source, header, status))
-        << "trial " << trial << ", killed after " << delay.count() << " us";
-  }
-  std::cout << "split: " << trials << " trials over a " << whole.count() << " us run; killed "
-            << killed << "\n";
-  EXPECT_GT(killed, 0);
+  int source_taken = 0;
+  auto intact = [&](int status) {
+    source_taken += fs::exists(dir / "src.bin") ? 0 : 1;
+    return nothing_lost_in_split(dir, source, header, status);
+  };
+  const int killed =
+      interrupt(split_driver(), {"16", "src.bin", "h.bin", "b.bin"}, dir, 7, lay_out, intact);
+  std::cout << "split: " << trials << " trials, " << killed << " killed, source already taken in "
+            << source_taken << "\n";
 }
 
 // A full disk, as the tool sees it: no file may grow past the limit.
