@@ -47,9 +47,7 @@ std::thread feed_fifo(const fs::path &path, std::string content) {
 class CopyPaths : public TempDirTest {
 protected:
   void make_fifo(const char *name) { ASSERT_EQ(mkfifo((dir / name).c_str(), 0600), 0); }
-  const std::string expected_out = begin_line() + summary_line("a.bin", "b.bin", "out.bin") +
-                                   progress_line(0, "a.bin") + progress_line(1, "b.bin") +
-                                   end_line();
+  const std::string expected_out = complete_run("a.bin", "b.bin", "out.bin");
 };
 
 TEST_F(CopyPaths, FifoThenRegularFile) {
@@ -82,11 +80,7 @@ TEST_F(CopyPaths, ProcFileIsCopiedWhole) {
   ASSERT_FALSE(version.empty());
   make_files(dir, {{"b.bin", "tail"}});
   const Result result = run(tool(), {"/proc/version", "b.bin", "out.bin"}, dir);
-  EXPECT_EQ(result,
-            (Result{0,
-                    begin_line() + summary_line("/proc/version", "b.bin", "out.bin") +
-                        progress_line(0, "/proc/version") + progress_line(1, "b.bin") + end_line(),
-                    ""}));
+  EXPECT_EQ(result, (Result{0, complete_run("/proc/version", "b.bin", "out.bin"), ""}));
   EXPECT_TRUE(holds(dir, (Files{{"out.bin", version + "tail"}})));
 }
 
@@ -97,10 +91,7 @@ TEST_F(CopyPaths, DeviceInputIsCopiedAndKept) {
   }
   make_files(dir, {{"b.bin", "B"}});
   const Result result = run(tool(), {"null", "b.bin", "out.bin"}, dir);
-  EXPECT_EQ(result, (Result{0,
-                            begin_line() + summary_line("null", "b.bin", "out.bin") +
-                                progress_line(0, "null") + progress_line(1, "b.bin") + end_line(),
-                            ""}));
+  EXPECT_EQ(result, (Result{0, complete_run("null", "b.bin", "out.bin"), ""}));
   EXPECT_TRUE(fs::is_character_file(dir / "null"));
   fs::remove(dir / "null");
   EXPECT_TRUE(holds(dir, (Files{{"out.bin", "B"}})));

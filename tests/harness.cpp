@@ -233,6 +233,11 @@ std::string progress_line(int index, const std::string &name) {
 std::string end_line() {
   return "Append file End!\r\n";
 }
+std::string complete_run(const std::string &first, const std::string &second,
+                         const std::string &output) {
+  return begin_line() + summary_line(first, second, output) + progress_line(0, first) +
+         progress_line(1, second) + end_line();
+}
 
 std::string read_file(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);

@@ -70,6 +70,9 @@ std::string summary_line(const std::string &first, const std::string &second,
                          const std::string &output);
 std::string progress_line(int index, const std::string &name);
 std::string end_line();
+// Everything a run that appends both inputs writes to standard output.
+std::string complete_run(const std::string &first, const std::string &second,
+                         const std::string &output);
 
 // Files: name relative to a directory -> content. Directories show as "<dir>", FIFOs as
 // "<fifo>", symbolic links as "-> target".

@@ -63,10 +63,10 @@ const MergeCase merge_cases[] = {
                           begin_line() + summary_line("a.bin", "d", "out.bin") + progress_line(0, "a.bin") + progress_line(1, "d") + "read d failed\r\n",
                                                                                                            "", 1, {{"d", "<dir>"}, {"out.bin", "A"}}},
   {"names_with_spaces_and_dash", {{"a b.bin", "1"}, {"-b.bin", "2"}},         {"a b.bin", "-b.bin", "-o ut"},
-                          begin_line() + summary_line("a b.bin", "-b.bin", "-o ut") + progress_line(0, "a b.bin") + progress_line(1, "-b.bin") + end_line(),
+                          complete_run("a b.bin", "-b.bin", "-o ut"),
                                                                                                            "", 0, {{"-o ut", "12"}}},
   {"non_ascii_names",     {{"\xc3\xa9t\xc3\xa9.bin", "\xe2\x82\xac"}, {"b.bin", "!"}}, {"\xc3\xa9t\xc3\xa9.bin", "b.bin", "\xc3\xbc.bin"},
-                          begin_line() + summary_line("\xc3\xa9t\xc3\xa9.bin", "b.bin", "\xc3\xbc.bin") + progress_line(0, "\xc3\xa9t\xc3\xa9.bin") + progress_line(1, "b.bin") + end_line(),
+                          complete_run("\xc3\xa9t\xc3\xa9.bin", "b.bin", "\xc3\xbc.bin"),
                                                                                                            "", 0, {{"\xc3\xbc.bin", "\xe2\x82\xac!"}}},
   {"no_arguments",        {{"a.bin", "A"}},                                   {},                          argc_error(1), usage, 2, {{"a.bin", "A"}}},
   {"two_arguments",       {{"a.bin", "A"}, {"b.bin", "B"}},                   {"a.bin", "b.bin"},          argc_error(3), usage, 2, {{"a.bin", "A"}, {"b.bin", "B"}}},
@@ -177,12 +177,7 @@ TEST_F(MergeFiles, LargeInputsArriveWhole) {
 TEST_F(MergeFiles, OutputInAnotherDirectory) {
   make_files(dir, {{"in/a.bin", "A"}, {"in/b.bin", "B"}, {"out", "<dir>"}});
   const Result result = run(tool(), {"in/a.bin", "in/b.bin", "out/o.bin"}, dir);
-  EXPECT_EQ(
-      result,
-      (Result{0,
-              console(begin_line() + summary_line("in/a.bin", "in/b.bin", "out/o.bin") +
-                      progress_line(0, "in/a.bin") + progress_line(1, "in/b.bin") + end_line()),
-              ""}));
+  EXPECT_EQ(result, (Result{0, console(complete_run("in/a.bin", "in/b.bin", "out/o.bin")), ""}));
   EXPECT_TRUE(holds(dir, (Files{{"in", "<dir>"}, {"out", "<dir>"}, {"out/o.bin", "AB"}})));
 }
 
@@ -247,11 +242,7 @@ class Wildcards : public TempDirTest {};
 TEST_F(Wildcards, PatternExpandsToSortedNames) {
   make_files(dir, {{"p1.bin", "one"}, {"P2.bin", "two"}, {"q.bin", "other"}});
   const Result result = run_command_line(tool(), "p*.bin out.bin", dir);
-  EXPECT_EQ(result,
-            (Result{0,
-                    console(begin_line() + summary_line("p1.bin", "P2.bin", "out.bin") +
-                            progress_line(0, "p1.bin") + progress_line(1, "P2.bin") + end_line()),
-                    ""}));
+  EXPECT_EQ(result, (Result{0, console(complete_run("p1.bin", "P2.bin", "out.bin")), ""}));
   EXPECT_TRUE(holds(dir, (Files{{"out.bin", "onetwo"}, {"q.bin", "other"}})));
 }
 
